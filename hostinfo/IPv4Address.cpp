@@ -1,0 +1,1 @@
+#include "IPv4Address.h"

@@ -1,0 +1,22 @@
+#pragma once
+// The subcommands of the aloha tool. Each takes its own arguments (the first
+// being "aloha <command>") and the streams to use, so tests can redirect them,
+// and returns the exit status: 0 success, 1 nothing found or dropped, 2 error.
+
+#include <QIODevice>
+#include <QStringList>
+#include <QTextStream>
+
+struct TCommandStreams {
+    QIODevice& In;
+    QTextStream& Out;
+    QTextStream& Err;
+};
+
+int RunDecode(const QStringList& Arguments, TCommandStreams& Streams);
+int RunFind(const QStringList& Arguments, TCommandStreams& Streams);
+int RunServe(const QStringList& Arguments, TCommandStreams& Streams);
+int RunListen(const QStringList& Arguments, TCommandStreams& Streams);
+
+// "5.2.0": the version record of the running program.
+QString AlohaVersionText();

@@ -1,0 +1,3 @@
+#include "AlohaCommands.h"
+
+QString AlohaVersionText() { return QStringLiteral("5.2.0"); }

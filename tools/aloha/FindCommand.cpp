@@ -1,0 +1,6 @@
+#include "AlohaCommands.h"
+
+int RunFind(const QStringList&, TCommandStreams& Streams) {
+    Streams.Err << "aloha: this command is not available yet\n";
+    return 2;
+}
