@@ -1,3 +1,7 @@
 #include "AlohaCommands.h"
 
-QString AlohaVersionText() { return QStringLiteral("5.2.0"); }
+#include "HostInfo.h"
+
+QString AlohaVersionText() {
+    return GetFileVersionText(QString());
+}
