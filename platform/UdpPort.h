@@ -5,10 +5,13 @@
 // loop. Text goes over the wire in the ANSI code page. Failures raise
 // ECommunicationError with the system's reason text.
 
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <functional>
 #include <memory>
+
+class QUdpSocket;
 
 class TUdpPort : public QObject {
     Q_OBJECT
@@ -44,4 +47,21 @@ public:
     void SetAcceptData(bool Value);
 
     void SetOnDataIn(TDataInEvent Handler);
+
+private:
+    void ReadPendingDatagrams();
+    void CloseSocket();
+
+    std::unique_ptr<QUdpSocket> FSocket;
+    bool FShareLocalPort = false;
+    bool FAcceptData = true;
+    int FLocalPort = 0;
+    int FRemotePort = 0;
+    QString FRemoteHost;
+    QHostAddress FRemoteAddress;
+    TDataInEvent FOnDataIn;
+    // Set while OnDataIn runs: the socket that is emitting can't be deleted then.
+    bool FInDataIn = false;
+    // Cleared by the destructor, so a drain running below it stops.
+    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 };
