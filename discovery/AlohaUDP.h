@@ -15,6 +15,7 @@ class TUdpPort;
 class TNetworkInfo;
 class TIPWatch;
 class THostEnvironment;
+struct TAlohaMessage;
 
 class TAlohaUDP {
 public:
@@ -79,6 +80,50 @@ public:
     TActivityLog* AlohaLog() const { return FAlohaLog.get(); }
 
 private:
-    // Private operations and the remaining fields belong to the implementation.
+    QString BuildFindServerMessage();
+    QString BuildFindServerResponseMessage();
+    QString BuildServerAnnounceMessage();
+    QString BuildServerHelloMessage();
+    QString BuildServerGoodbyeMessage();
+    void BroadcastMessage(const QString& Text);
+    void UDPDataIn(TUdpPort* Sender, const QString& Datagram, const QString& SourceAddress,
+                   int SourcePort);
+    void ProcessDatagram(const QString& Text);
+    void HandleServerAnnounce(const TAlohaMessage& Message);
+    void HandleServerHello(const TAlohaMessage& Message);
+    void HandleServerGoodbye(const TAlohaMessage& Message);
+    void HandleFindServerResponse(const TAlohaMessage& Message);
+    void HandleFindServer(const TAlohaMessage& Message);
+    QString GetLocalNetworkBroadcastAddress();
+
+    // The log is best effort here: a failed write must not cost an event or a send.
+    enum class TLogLevel { Info, Error, Debug, SystemInformation };
+    void Log(TLogLevel Level, const QString& Text = {});
+
     std::unique_ptr<TActivityLog> FAlohaLog;
+    bool FActivityLogEnabled = false;
+    bool FAcceptData = false;
+    QString FApplication;
+    QString FGlobalBroadcastAddress;
+    QString FLocalNetworkBroadcastAddress;
+    QString FLocalIPAddress;
+    qint32 FLocalPort = 0;
+    std::unique_ptr<TNetworkInfo> FNetwork;
+    QString FRemoteHost;
+    qint32 FRemotePort = 0;
+    QString FServerIPAddress;
+    QString FServerName;
+    qint32 FServerPort = 0;
+    QString FUseOnlyThisServername;
+    QString FUsername;
+    QString FWorkstationName;
+    std::unique_ptr<THostEnvironment> FEnvironment;
+    std::unique_ptr<TIPWatch> FIPInfo;
+    std::unique_ptr<TUdpPort> FUDP;
+    TFindServerEvent FOnFindServerReceived;
+    TFindServerResponseEvent FOnFindServerResponseReceived;
+    TServerAnnounceEvent FOnServerAnnounce;
+    TServerGoodbyeEvent FOnServerGoodbyeReceived;
+    TServerHelloEvent FOnServerHelloReceived;
+    bool FLogFailureReported = false;
 };
