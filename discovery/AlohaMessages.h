@@ -8,7 +8,13 @@
 #include <QtGlobal>
 #include <optional>
 
-enum class TAlohaMessageKind { ServerAnnounce, ServerHello, ServerGoodbye, FindServerResponse, FindServer };
+enum class TAlohaMessageKind {
+    ServerAnnounce,
+    ServerHello,
+    ServerGoodbye,
+    FindServerResponse,
+    FindServer
+};
 
 inline constexpr qint32 DefaultServerPort = 12600; // a missing or unreadable server_port
 
@@ -30,16 +36,25 @@ QString JoinMessageLines(const QStringList& Lines);
 QString ReadField(const QStringList& Lines, QStringView Name);
 // server_port read with the platform's integer rules; DefaultServerPort when unreadable.
 qint32 ReadPortField(const QStringList& Lines);
+// The platform's integer rules: leading blanks, a sign, then decimal digits, or
+// hexadecimal ones after "$", "x" or "0x", and nothing after them. Decimal must
+// fit a signed 32-bit integer; hexadecimal may spell up to 32 bits and wraps as
+// the platform's own reader does ($FFFFFFFF is -1). Nothing when unreadable.
+std::optional<qint32> ParseInteger(QStringView Text);
 // The kind of an accepted text, or nothing when it is dropped.
-std::optional<TAlohaMessageKind> ClassifyMessage(const QStringList& Lines, const QString& Application);
+std::optional<TAlohaMessageKind> ClassifyMessage(const QStringList& Lines,
+                                                 const QString& Application);
 
 // The fields a receiver reads, by kind (missing ones empty, port DefaultServerPort).
 struct TAlohaMessage {
     TAlohaMessageKind Kind;
-    QString ComputerName;   // find_server
-    QString FromIPAddress;  // find_server
+    QString ComputerName;  // find_server
+    QString FromIPAddress; // find_server
     QString ServerName;
     QString ServerIPAddress;
     qint32 ServerPort = DefaultServerPort;
 };
 std::optional<TAlohaMessage> DecodeMessage(QStringView Text, const QString& Application);
+
+// The message_type text of a kind.
+QString MessageKindText(TAlohaMessageKind Kind);

@@ -18,5 +18,10 @@ int RunFind(const QStringList& Arguments, TCommandStreams& Streams);
 int RunServe(const QStringList& Arguments, TCommandStreams& Streams);
 int RunListen(const QStringList& Arguments, TCommandStreams& Streams);
 
+// An accepted message as one line of JSON: "kind" first, then the fields that
+// kind reads, named as on the wire, in the order a receiver reads them.
+struct TAlohaMessage;
+QString AlohaMessageJson(const TAlohaMessage& Message);
+
 // "5.2.0": the version record of the running program.
 QString AlohaVersionText();
