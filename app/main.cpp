@@ -6,8 +6,9 @@
 
 int main(int argc, char* argv[]) {
     TReportingApplication Application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("lanfinder"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Lanfinder"));
+    // The name doubles as the display name. Setting a display name of its own
+    // would make X11 window managers show "Quillory 5 Server Scan — Lanfinder".
+    QApplication::setApplicationName(QStringLiteral("Lanfinder"));
     QGuiApplication::setDesktopFileName(QStringLiteral("com.ternwick.Lanfinder"));
 
     // Before the window exists, so that nothing the window does escapes it.
