@@ -41,6 +41,13 @@ void AppendToLogFile(const QString& FileName, QByteArrayView Bytes) {
         Written = ::write(Fd, Bytes.data(), static_cast<size_t>(Bytes.size()));
     while (Written < 0 && errno == EINTR);
     const int WriteError = errno;
+    // A full disk can take part of a line. Cut that part off again, or the next
+    // entry that fits would be glued to it and both would be unreadable.
+    if (Written > 0 && Written < Bytes.size()) {
+        const off_t End = ::lseek(Fd, 0, SEEK_CUR);
+        if (End >= Written)
+            (void)::ftruncate(Fd, End - Written);
+    }
     const int Closed = ::close(Fd);
     const int CloseError = errno;
 

@@ -4,6 +4,7 @@
 #include "Errors.h"
 #include "UdpPortNative.h"
 
+#include <QElapsedTimer>
 #include <QHostInfo>
 #include <QLoggingCategory>
 #include <QNetworkDatagram>
@@ -161,14 +162,23 @@ void TUdpPort::SetOnDataIn(TDataInEvent Handler) {
 }
 
 // Qt signals readyRead again only once everything pending has been read, so
-// every call takes all of it. The handler may close the port, or even release
-// it, while we are here.
+// everything is taken, but in slices: under a flood the socket never runs dry,
+// and the thread's timers (the window's countdown) must still get their turn,
+// so after a slice the rest is read from a queued call. The handler may close
+// the port, or even release it, while we are here.
 void TUdpPort::ReadPendingDatagrams() {
+    constexpr qint64 SliceMs = 20;
     const std::shared_ptr<bool> Alive = FAlive;
     QUdpSocket* const Socket = FSocket.get();
     const bool WasInDataIn = FInDataIn;
     FInDataIn = true;
+    QElapsedTimer Slice;
+    Slice.start();
     while (*Alive && FSocket.get() == Socket && Socket && Socket->hasPendingDatagrams()) {
+        if (Slice.hasExpired(SliceMs)) {
+            QMetaObject::invokeMethod(this, &TUdpPort::ReadPendingDatagrams, Qt::QueuedConnection);
+            break;
+        }
         const QNetworkDatagram Datagram = Socket->receiveDatagram();
         if (!Datagram.isValid())
             break;
