@@ -7,7 +7,7 @@
 #include <QElapsedTimer>
 #include <QHostInfo>
 #include <QLoggingCategory>
-#include <QNetworkDatagram>
+#include <QTimer>
 #include <QUdpSocket>
 
 Q_LOGGING_CATEGORY(lcUdpPort, "lanfinder.udpport", QtInfoMsg)
@@ -15,6 +15,12 @@ Q_LOGGING_CATEGORY(lcUdpPort, "lanfinder.udpport", QtInfoMsg)
 namespace {
 
 const QString ShareLocalPortName = QStringLiteral("ShareLocalPort");
+
+// Datagrams taken from the socket while fewer than this wait to be reported;
+// the rest wait in the receive buffer, so a flood can't fill our memory.
+constexpr std::size_t MostPending = 1024;
+// Large enough for any IPv4 datagram.
+constexpr qint64 LargestDatagram = 65536;
 
 int CheckedPort(int Value) {
     if (Value < 0 || Value > 65535)
@@ -89,6 +95,7 @@ void TUdpPort::CloseSocket() {
         return;
     FSocket->disconnect(this);
     FSocket->close();
+    FPending.clear();
     // The socket may be the one whose readyRead is being delivered right now.
     if (FInDataIn)
         FSocket.release()->deleteLater();
@@ -161,34 +168,69 @@ void TUdpPort::SetOnDataIn(TDataInEvent Handler) {
     FOnDataIn = std::move(Handler);
 }
 
-// Qt signals readyRead again only once everything pending has been read, so
-// everything is taken, but in slices: under a flood the socket never runs dry,
-// and the thread's timers (the window's countdown) must still get their turn,
-// so after a slice the rest is read from a queued call. The handler may close
-// the port, or even release it, while we are here.
+// Reads what is waiting, then reports it in slices. While datagrams keep coming
+// the next read comes from a zero timer, not from readyRead: Qt gets round to
+// timers behind a busy socket only now and then, and the thread's timers (the
+// window's countdown) must keep their pace under a flood. Only a read that
+// finds the socket empty goes through Qt, which arms readyRead again; every
+// call ends either so or with the timer set. The handler may close the port,
+// or even release it, while we are here.
 void TUdpPort::ReadPendingDatagrams() {
     constexpr qint64 SliceMs = 20;
-    const std::shared_ptr<bool> Alive = FAlive;
     QUdpSocket* const Socket = FSocket.get();
+    if (!Socket)
+        return;
+    const std::size_t Before = FPending.size();
+    if (Before < MostPending) {
+        const int Room = static_cast<int>(MostPending - Before);
+        if (UdpPortNative::ReceiveBatch(Socket->socketDescriptor(), FPending, Room)) {
+            if (FPending.size() == Before)
+                TakeThroughQt(*Socket, 1);
+        } else
+            TakeThroughQt(*Socket, Room + 1);
+    }
+    // Also when a handler runs an event loop of its own: Qt holds readyRead
+    // back in there, and what came in meanwhile must not wait for the next one.
+    bool ComeBack = Before >= MostPending || FPending.size() > Before;
+
+    const std::shared_ptr<bool> Alive = FAlive;
     const bool WasInDataIn = FInDataIn;
     FInDataIn = true;
     QElapsedTimer Slice;
     Slice.start();
-    while (*Alive && FSocket.get() == Socket && Socket && Socket->hasPendingDatagrams()) {
+    while (*Alive && FSocket.get() == Socket && !FPending.empty()) {
         if (Slice.hasExpired(SliceMs)) {
-            QMetaObject::invokeMethod(this, &TUdpPort::ReadPendingDatagrams, Qt::QueuedConnection);
+            ComeBack = true;
             break;
         }
-        const QNetworkDatagram Datagram = Socket->receiveDatagram();
-        if (!Datagram.isValid())
-            break;
+        const UdpPortNative::TDatagram Datagram = std::move(FPending.front());
+        FPending.pop_front();
         if (!FAcceptData || !FOnDataIn)
             continue;
         // A copy: the handler may replace itself.
         const TDataInEvent Handler = FOnDataIn;
-        Handler(this, AnsiDecode(Datagram.data()), Datagram.senderAddress().toString(),
-                Datagram.senderPort());
+        Handler(this, AnsiDecode(Datagram.Payload), Datagram.Source.toString(),
+                Datagram.SourcePort);
     }
-    if (*Alive)
-        FInDataIn = WasInDataIn;
+    if (!*Alive)
+        return;
+    FInDataIn = WasInDataIn;
+    if (ComeBack && FSocket.get() == Socket)
+        QTimer::singleShot(0, this, &TUdpPort::ReadPendingDatagrams);
+}
+
+// Up to Most datagrams through Qt. Qt signals readyRead again only after a read
+// of its own, so every read ends with one; with nothing waiting it returns at
+// once (and Qt notes a temporary error, which means nothing).
+void TUdpPort::TakeThroughQt(QUdpSocket& Socket, int Most) {
+    QByteArray Buffer(LargestDatagram, Qt::Uninitialized);
+    for (int I = 0; I < Most; ++I) {
+        UdpPortNative::TDatagram Datagram;
+        const qint64 Size = Socket.readDatagram(Buffer.data(), LargestDatagram, &Datagram.Source,
+                                                &Datagram.SourcePort);
+        if (Size < 0)
+            return;
+        Datagram.Payload = Buffer.left(Size);
+        FPending.push_back(std::move(Datagram));
+    }
 }

@@ -8,8 +8,11 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
+#include <deque>
 #include <functional>
 #include <memory>
+
+#include "UdpPortNative.h"
 
 class QUdpSocket;
 
@@ -50,6 +53,7 @@ public:
 
 private:
     void ReadPendingDatagrams();
+    void TakeThroughQt(QUdpSocket& Socket, int Most);
     void CloseSocket();
 
     std::unique_ptr<QUdpSocket> FSocket;
@@ -60,6 +64,9 @@ private:
     QString FRemoteHost;
     QHostAddress FRemoteAddress;
     TDataInEvent FOnDataIn;
+    // Read but not yet reported, oldest first. A handler that runs a nested event
+    // loop reads more in there; those queue up behind the ones it interrupted.
+    std::deque<UdpPortNative::TDatagram> FPending;
     // Set while OnDataIn runs: the socket that is emitting can't be deleted then.
     bool FInDataIn = false;
     // Cleared by the destructor, so a drain running below it stops.

@@ -75,6 +75,8 @@ private slots:
     void reportsTheSender();
     void acceptDataFalseDropsInsteadOfQueueing();
     void burstArrivesWhole();
+    void everyDatagramArrivesWholeAndInOrder();
+    void nestedEventLoopInHandlerKeepsOrder();
     void handlerMayCloseThePort();
     void handlerReleasingThePortDoesNotCrash();
 };
@@ -304,6 +306,52 @@ void TestUdpPort::burstArrivesWhole() {
                                      AlohaPort) > 0);
     QTRY_COMPARE_WITH_TIMEOUT(Listener.Received.size(), std::size_t(Count), 10000);
     QVERIFY(Listener.Received.back().Datagram.endsWith(QString::number(Count - 1)));
+}
+
+void TestUdpPort::everyDatagramArrivesWholeAndInOrder() {
+    // Sizes up to the largest IPv4 datagram, more of them than one read takes.
+    TListener Listener;
+    Listener.Open();
+    QUdpSocket Remote;
+    const int Sizes[] = {1, 148, 1472, 1473, 9000};
+    std::vector<QByteArray> Sent;
+    for (int I = 0; I < 1500; ++I) {
+        const int Size = I % 250 == 0 ? 65507 : Sizes[I % std::size(Sizes)];
+        QByteArray Payload = QByteArray::number(I).leftJustified(Size, 'x', true);
+        QVERIFY(Remote.writeDatagram(Payload, QHostAddress(LabAddress), AlohaPort) == Size);
+        Sent.push_back(std::move(Payload));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(Listener.Received.size(), Sent.size(), 10000);
+    for (std::size_t I = 0; I < Sent.size(); ++I)
+        QCOMPARE(Listener.Received[I].Datagram, QString::fromLatin1(Sent[I]));
+}
+
+void TestUdpPort::nestedEventLoopInHandlerKeepsOrder() {
+    // A modal box in a handler runs the event loop, which reads and reports
+    // more datagrams before the handler returns.
+    TUdpPort Port;
+    Port.Config(QStringLiteral("ShareLocalPort=True"));
+    Port.SetLocalPort(AlohaPort);
+    QUdpSocket Remote;
+    QStringList Heard;
+    Port.SetOnDataIn([&](TUdpPort*, const QString& Datagram, const QString&, int) {
+        Heard << Datagram;
+        if (Datagram == QStringLiteral("0")) {
+            for (int I = 100; I < 110; ++I)
+                Remote.writeDatagram(QByteArray::number(I), QHostAddress(LabAddress), AlohaPort);
+            QTest::qWait(100);
+        }
+    });
+    Port.SetActive(true);
+    for (int I = 0; I < 10; ++I)
+        Remote.writeDatagram(QByteArray::number(I), QHostAddress(LabAddress), AlohaPort);
+    QTRY_COMPARE(Heard.size(), 20);
+    QStringList Expected;
+    for (int I = 0; I < 10; ++I)
+        Expected << QString::number(I);
+    for (int I = 100; I < 110; ++I)
+        Expected << QString::number(I);
+    QCOMPARE(Heard, Expected);
 }
 
 void TestUdpPort::handlerMayCloseThePort() {
