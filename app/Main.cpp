@@ -272,7 +272,10 @@ void TfrmMain::AddServer(const QString& ServerName, const QString& IPAddress,
         FServerNames.insert(ServerName);
         grdServers->AddRow({ServerName, IPAddress, ServerPort});
     }
-    grdServers->viewport()->repaint();
+    // Painted on the event loop's next pass, once for all the reports that came
+    // in together: painting the list synchronously costs over a millisecond, and
+    // once per report it held a burst of answers up for seconds.
+    grdServers->viewport()->update();
 }
 
 void TfrmMain::AlohaFindServerResponseReceived(TAlohaUDP*, const QString& ServerName,
