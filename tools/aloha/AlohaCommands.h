@@ -5,6 +5,7 @@
 
 #include <QIODevice>
 #include <QStringList>
+#include <QStringView>
 #include <QTextStream>
 
 struct TCommandStreams {
@@ -22,6 +23,10 @@ int RunListen(const QStringList& Arguments, TCommandStreams& Streams);
 // kind reads, named as on the wire, in the order a receiver reads them.
 struct TAlohaMessage;
 QString AlohaMessageJson(const TAlohaMessage& Message);
+
+// Text as a JSON string, quotes included; control characters never reach the
+// terminal raw.
+QString JsonString(QStringView Text);
 
 // "5.2.0": the version record of the running program.
 QString AlohaVersionText();

@@ -15,44 +15,11 @@ namespace {
 // not a datagram, and reading it whole (a device, an endless pipe) would never end.
 constexpr qint64 MaxDatagramSize = 65507;
 
-void AppendJsonString(QString& Json, QStringView Text) {
-    Json += u'"';
-    for (const QChar c : Text) {
-        const char16_t u = c.unicode();
-        switch (u) {
-        case u'"':
-            Json += u"\\\"";
-            break;
-        case u'\\':
-            Json += u"\\\\";
-            break;
-        case u'\n':
-            Json += u"\\n";
-            break;
-        case u'\r':
-            Json += u"\\r";
-            break;
-        case u'\t':
-            Json += u"\\t";
-            break;
-        default:
-            // Control characters (C1 ones included, which some terminals act on)
-            // and lone surrogates never reach the output raw.
-            if (u < 0x20 || (u >= 0x7F && u <= 0x9F) || c.isSurrogate() || u == 0x2028 ||
-                u == 0x2029)
-                Json += QStringLiteral("\\u%1").arg(unsigned(u), 4, 16, QLatin1Char('0'));
-            else
-                Json += c;
-        }
-    }
-    Json += u'"';
-}
-
 void AppendTextMember(QString& Json, QStringView Name, QStringView Value) {
     Json += u',';
-    AppendJsonString(Json, Name);
+    Json += JsonString(Name);
     Json += u':';
-    AppendJsonString(Json, Value);
+    Json += JsonString(Value);
 }
 
 // Reads up to one byte more than a datagram can hold, to tell "too long" apart.
@@ -89,7 +56,7 @@ int Fail(TCommandStreams& Streams, const QString& Message) {
 
 QString AlohaMessageJson(const TAlohaMessage& Message) {
     QString Json = QStringLiteral("{\"kind\":");
-    AppendJsonString(Json, MessageKindText(Message.Kind));
+    Json += JsonString(MessageKindText(Message.Kind));
     switch (Message.Kind) {
     case TAlohaMessageKind::FindServer:
         AppendTextMember(Json, u"computer_name", Message.ComputerName);
@@ -168,4 +135,38 @@ int RunDecode(const QStringList& Arguments, TCommandStreams& Streams) {
                 << "\n";
     Streams.Out.flush();
     return Message ? 0 : 1;
+}
+
+QString JsonString(QStringView Text) {
+    QString Json = QStringLiteral("\"");
+    for (const QChar c : Text) {
+        const char16_t u = c.unicode();
+        switch (u) {
+        case u'"':
+            Json += u"\\\"";
+            break;
+        case u'\\':
+            Json += u"\\\\";
+            break;
+        case u'\n':
+            Json += u"\\n";
+            break;
+        case u'\r':
+            Json += u"\\r";
+            break;
+        case u'\t':
+            Json += u"\\t";
+            break;
+        default:
+            // Control characters (C1 ones included, which some terminals act on)
+            // and lone surrogates never reach the output raw.
+            if (u < 0x20 || (u >= 0x7F && u <= 0x9F) || c.isSurrogate() || u == 0x2028 ||
+                u == 0x2029)
+                Json += QStringLiteral("\\u%1").arg(unsigned(u), 4, 16, QLatin1Char('0'));
+            else
+                Json += c;
+        }
+    }
+    Json += u'"';
+    return Json;
 }

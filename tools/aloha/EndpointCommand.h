@@ -47,38 +47,6 @@ inline QString PlainField(const QString& Text) {
     return Result;
 }
 
-inline QString JsonString(const QString& Text) {
-    QString Json = QStringLiteral("\"");
-    for (const QChar c : Text) {
-        const char16_t u = c.unicode();
-        switch (u) {
-        case u'"':
-            Json += u"\\\"";
-            break;
-        case u'\\':
-            Json += u"\\\\";
-            break;
-        case u'\n':
-            Json += u"\\n";
-            break;
-        case u'\r':
-            Json += u"\\r";
-            break;
-        case u'\t':
-            Json += u"\\t";
-            break;
-        default:
-            if (u < 0x20 || (u >= 0x7F && u <= 0x9F) || c.isSurrogate() || u == 0x2028 ||
-                u == 0x2029)
-                Json += QStringLiteral("\\u%1").arg(unsigned(u), 4, 16, QLatin1Char('0'));
-            else
-                Json += c;
-        }
-    }
-    Json += u'"';
-    return Json;
-}
-
 // Debug diagnostics of the modules stay out of a script's standard error unless
 // asked for: QT_LOGGING_RULES still takes precedence over these rules.
 inline void QuietDiagnostics() {
