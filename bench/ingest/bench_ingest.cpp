@@ -189,20 +189,9 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "bench_ingest: %s\n\n%s", e.what(), Usage);
         return 2;
     }
-    const TLabCheck Lab = CheckLab();
-    if (!Lab.Inside) {
-        std::fprintf(stderr, "bench_ingest: refusing to run: %s\n", Lab.Problem.c_str());
-        return 77;
-    }
-    // Every find response the endpoint takes in writes a log line; keep the
-    // millions of them out of the user's own log folder.
     QTemporaryDir LogHome;
-    if (!LogHome.isValid()) {
-        std::fprintf(stderr, "%s: cannot make a folder for the endpoint's logs: %s\n",
-                     "bench_ingest", qPrintable(LogHome.errorString()));
-        return 1;
-    }
-    qputenv("XDG_STATE_HOME", QFile::encodeName(LogHome.path()));
+    if (const int Status = EnterLabWithTemporaryLogs("bench_ingest", LogHome))
+        return Status;
     try {
         // The bare loop asks for what the endpoint's port ends up with (the
         // kernel reports double what it was asked for).

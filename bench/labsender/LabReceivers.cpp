@@ -1,12 +1,14 @@
 #include "LabReceivers.h"
 
 #include "AlohaUDP.h"
+#include "LabGuard.h"
 #include "LabRun.h"
 #include "UdpPort.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QNetworkDatagram>
 #include <QSet>
 #include <QTimer>
@@ -14,6 +16,7 @@
 #include <QVariant>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <functional>
@@ -337,6 +340,21 @@ int EndpointReceiveBuffer() {
     const int Size = FindPortSocketBuffer();
     Endpoint.StopCommunication();
     return Size;
+}
+
+int EnterLabWithTemporaryLogs(const char* Program, const QTemporaryDir& LogHome) {
+    const TLabCheck Lab = CheckLab();
+    if (!Lab.Inside) {
+        std::fprintf(stderr, "%s: refusing to run: %s\n", Program, Lab.Problem.c_str());
+        return 77;
+    }
+    if (!LogHome.isValid()) {
+        std::fprintf(stderr, "%s: cannot make a folder for the endpoint's logs: %s\n", Program,
+                     qPrintable(LogHome.errorString()));
+        return 1;
+    }
+    qputenv("XDG_STATE_HOME", QFile::encodeName(LogHome.path()));
+    return 0;
 }
 
 } // namespace labsender

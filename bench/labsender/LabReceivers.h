@@ -3,11 +3,18 @@
 // from the scanning endpoint itself down to a bare recvmmsg loop, the limit.
 
 #include <QString>
+#include <QTemporaryDir>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace labsender {
+
+// What a networked benchmark does first: refuse to run outside the lab (exit 77)
+// and point the endpoint's logs at LogHome, keeping the millions of lines a run
+// writes out of the user's own log folder. 0 when the benchmark may go on,
+// otherwise the exit status, with one line on stderr.
+int EnterLabWithTemporaryLogs(const char* Program, const QTemporaryDir& LogHome);
 
 enum class EReceiver {
     Endpoint,  // a scanning TAlohaUDP whose handler lists each name once, as the window does
