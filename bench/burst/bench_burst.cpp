@@ -42,20 +42,6 @@ std::vector<std::string> SplitList(const std::string& List) {
     return Out;
 }
 
-long long Whole(const std::string& Option, const std::string& Text) {
-    std::size_t Used = 0;
-    long long Value = 0;
-    try {
-        Value = std::stoll(Text, &Used);
-    } catch (const std::exception&) {
-        Used = 0;
-    }
-    if (Text.empty() || Used != Text.size() || Value < 1 || Value > 10000000)
-        throw std::invalid_argument(Option + " wants whole numbers from 1 to 10000000, not '" +
-                                    Text + "'");
-    return Value;
-}
-
 TBenchOptions ParseOptions(int argc, char* argv[]) {
     TBenchOptions o;
     for (int i = 1; i < argc; ++i) {
@@ -74,9 +60,9 @@ TBenchOptions ParseOptions(int argc, char* argv[]) {
         } else if (Option == "--sizes") {
             o.Sizes.clear();
             for (const std::string& K : SplitList(Value))
-                o.Sizes.push_back(Whole(Option, K));
+                o.Sizes.push_back(WholeNumberOption(Option, K, 1, 10000000));
         } else if (Option == "--repeats") {
-            o.Repeats = static_cast<int>(Whole(Option, Value));
+            o.Repeats = static_cast<int>(WholeNumberOption(Option, Value, 1, 10000000));
         } else {
             throw std::invalid_argument("unknown option '" + Option + "'");
         }

@@ -43,14 +43,6 @@ const char* const Usage =
     "(default endpoint,bare). The ratio is printed when both endpoint and bare ran.\n"
     "RATE is the total of N lab_sender processes (default 2), each sending RATE/N.\n";
 
-double Number(const std::string& Option, const char* Text) {
-    char* End = nullptr;
-    const double Value = std::strtod(Text, &End);
-    if (End == Text || *End != '\0' || !std::isfinite(Value) || Value <= 0)
-        throw std::invalid_argument(Option + " wants a number above 0, not '" + Text + "'");
-    return Value;
-}
-
 TBenchOptions ParseOptions(int argc, char* argv[]) {
     TBenchOptions o;
     for (int i = 1; i < argc; ++i) {
@@ -72,19 +64,19 @@ TBenchOptions ParseOptions(int argc, char* argv[]) {
                 At = Comma + 1;
             }
         } else if (Option == "--seconds") {
-            o.Seconds = Number(Option, Value);
+            o.Seconds = PositiveNumberOption(Option, Value);
         } else if (Option == "--repeats") {
-            o.Repeats = static_cast<int>(Number(Option, Value));
+            o.Repeats = static_cast<int>(PositiveNumberOption(Option, Value));
         } else if (Option == "--names") {
-            o.Names = static_cast<int>(Number(Option, Value));
+            o.Names = static_cast<int>(PositiveNumberOption(Option, Value));
         } else if (Option == "--start") {
-            o.StartRate = Number(Option, Value);
+            o.StartRate = PositiveNumberOption(Option, Value);
         } else if (Option == "--max") {
-            o.MaxRate = Number(Option, Value);
+            o.MaxRate = PositiveNumberOption(Option, Value);
         } else if (Option == "--senders") {
-            o.Senders = static_cast<int>(Number(Option, Value));
+            o.Senders = static_cast<int>(PositiveNumberOption(Option, Value));
         } else if (Option == "--precision") {
-            o.Precision = Number(Option, Value);
+            o.Precision = PositiveNumberOption(Option, Value);
         } else {
             throw std::invalid_argument("unknown option '" + Option + "'");
         }

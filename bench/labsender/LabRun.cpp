@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -125,6 +127,25 @@ double Median(std::vector<double> Values) {
     std::sort(Values.begin(), Values.end());
     const std::size_t Mid = Values.size() / 2;
     return Values.size() % 2 ? Values[Mid] : (Values[Mid - 1] + Values[Mid]) / 2;
+}
+
+long long WholeNumberOption(const std::string& Option, const std::string& Text, long long Min,
+                            long long Max) {
+    char* End = nullptr;
+    errno = 0;
+    const long long Value = std::strtoll(Text.c_str(), &End, 10);
+    if (Text.empty() || *End != '\0' || errno == ERANGE || Value < Min || Value > Max)
+        throw std::invalid_argument(Option + " wants a whole number from " + std::to_string(Min) +
+                                    " to " + std::to_string(Max) + ", not '" + Text + "'");
+    return Value;
+}
+
+double PositiveNumberOption(const std::string& Option, const std::string& Text) {
+    char* End = nullptr;
+    const double Value = std::strtod(Text.c_str(), &End);
+    if (Text.empty() || *End != '\0' || !std::isfinite(Value) || Value <= 0)
+        throw std::invalid_argument(Option + " wants a number above 0, not '" + Text + "'");
+    return Value;
 }
 
 } // namespace labsender

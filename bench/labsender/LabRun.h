@@ -49,4 +49,10 @@ TUdpCounters ReadUdpCounters();
 
 double Median(std::vector<double> Values);
 
+// The benchmarks' numeric options; a bad value throws std::invalid_argument
+// naming the option and the text.
+long long WholeNumberOption(const std::string& Option, const std::string& Text, long long Min,
+                            long long Max);
+double PositiveNumberOption(const std::string& Option, const std::string& Text);
+
 } // namespace labsender

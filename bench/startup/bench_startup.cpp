@@ -13,6 +13,7 @@
 // is then ended with SIGTERM. The scan opens UDP 15350, so this runs only
 // inside the network lab.
 #include "LabGuard.h"
+#include "LabRun.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -51,15 +52,6 @@ const char* const Usage =
 
 using TClock = std::chrono::steady_clock;
 
-int Positive(const std::string& Option, const char* Text) {
-    char* End = nullptr;
-    const long Value = std::strtol(Text, &End, 10);
-    if (End == Text || *End != '\0' || Value < 1 || Value > 10000)
-        throw std::invalid_argument(Option + " wants a whole number from 1 to 10000, not '" + Text +
-                                    "'");
-    return static_cast<int>(Value);
-}
-
 std::string Beside(const char* Name) {
     std::error_code Error;
     const auto Self = std::filesystem::read_symlink("/proc/self/exe", Error);
@@ -82,9 +74,9 @@ TBenchOptions ParseOptions(int argc, char* argv[]) {
             throw std::invalid_argument(Option + " needs a value");
         const char* Value = argv[++i];
         if (Option == "--runs")
-            o.Runs = Positive(Option, Value);
+            o.Runs = static_cast<int>(labsender::WholeNumberOption(Option, Value, 1, 10000));
         else if (Option == "--scans")
-            o.Scans = Positive(Option, Value);
+            o.Scans = static_cast<int>(labsender::WholeNumberOption(Option, Value, 1, 10000));
         else if (Option == "--lanfinder")
             o.Lanfinder = Value;
         else if (Option == "--baseline")

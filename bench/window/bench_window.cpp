@@ -9,6 +9,7 @@
 // mid-scan, without the completion box.
 #include "FlatButton.h"
 #include "LabGuard.h"
+#include "LabRun.h"
 #include "ListGrid.h"
 #include "Main.h"
 
@@ -45,22 +46,6 @@ const char* const Usage =
     "Needs QT_QPA_PLATFORM=offscreen (set when unset) and the network lab: Scan\n"
     "opens UDP port 15350.\n";
 
-int Whole(const std::string& Option, const char* Text) {
-    char* End = nullptr;
-    const long Value = std::strtol(Text, &End, 10);
-    if (End == Text || *End != '\0' || Value < 0 || Value > 10'000'000)
-        throw std::invalid_argument(Option + " wants a whole number from 0 to 10000000, not '" +
-                                    Text + "'");
-    return static_cast<int>(Value);
-}
-
-int Positive(const std::string& Option, const char* Text) {
-    const int Value = Whole(Option, Text);
-    if (Value == 0)
-        throw std::invalid_argument(Option + " wants a number above 0, not '" + Text + "'");
-    return Value;
-}
-
 TBenchOptions ParseOptions(int argc, char* argv[]) {
     TBenchOptions o;
     for (int i = 1; i < argc; ++i) {
@@ -73,18 +58,20 @@ TBenchOptions ParseOptions(int argc, char* argv[]) {
             throw std::invalid_argument(Option + " needs a value");
         const char* Value = argv[++i];
         if (Option == "--servers") {
-            o.Servers = Positive(Option, Value);
+            o.Servers = static_cast<int>(labsender::WholeNumberOption(Option, Value, 1, 10000000));
         } else if (Option == "--repeats") {
-            o.Repeats = Positive(Option, Value);
+            o.Repeats = static_cast<int>(labsender::WholeNumberOption(Option, Value, 1, 10000000));
         } else if (Option == "--after") {
-            o.ReportsAfter = Whole(Option, Value);
+            o.ReportsAfter =
+                static_cast<int>(labsender::WholeNumberOption(Option, Value, 0, 10000000));
         } else if (Option == "--batches") {
             o.Batches.clear();
             const std::string List = Value;
             std::size_t At = 0;
             while (At <= List.size()) {
                 const std::size_t Comma = std::min(List.find(',', At), List.size());
-                o.Batches.push_back(Positive(Option, List.substr(At, Comma - At).c_str()));
+                o.Batches.push_back(static_cast<int>(labsender::WholeNumberOption(
+                    Option, List.substr(At, Comma - At), 1, 10000000)));
                 At = Comma + 1;
             }
         } else {

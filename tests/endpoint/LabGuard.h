@@ -18,16 +18,21 @@ inline bool InsideNetworkLab() {
     return Here == Lab && Here != Parent;
 }
 
-// Exit status 77 tells ctest the test was skipped.
+// Outside the lab a test says so and exits 77, which ctest reports as skipped.
+inline bool SkipOutsideNetworkLab(const char* Program) {
+    if (InsideNetworkLab())
+        return false;
+    std::fprintf(stderr,
+                 "%s: SKIPPED: not inside the network lab; run it through scripts/netlab "
+                 "(ctest does)\n",
+                 Program);
+    return true;
+}
+
 #define LANFINDER_LAB_TEST_MAIN(TestClass)                                                         \
     int main(int argc, char* argv[]) {                                                             \
-        if (!InsideNetworkLab()) {                                                                 \
-            std::fprintf(stderr,                                                                   \
-                         "%s: SKIPPED: not inside the network lab; run it through "                \
-                         "scripts/netlab (ctest does)\n",                                          \
-                         argv[0]);                                                                 \
+        if (SkipOutsideNetworkLab(argv[0]))                                                        \
             return 77;                                                                             \
-        }                                                                                          \
         QCoreApplication App(argc, argv);                                                          \
         TestClass Test;                                                                            \
         return QTest::qExec(&Test, argc, argv);                                                    \

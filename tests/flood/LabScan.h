@@ -154,17 +154,11 @@ private:
 
 } // namespace labscan
 
-// A widgets test that opens sockets: it runs in the network lab or not at all
-// (exit status 77 tells ctest it was skipped).
+// A widgets test that opens sockets: it runs in the network lab or not at all.
 #define LANFINDER_LAB_WIDGETS_TEST_MAIN(TestClass)                                                 \
     int main(int argc, char* argv[]) {                                                             \
-        if (!InsideNetworkLab()) {                                                                 \
-            std::fprintf(stderr,                                                                   \
-                         "%s: SKIPPED: not inside the network lab; run it through "                \
-                         "scripts/netlab (ctest does)\n",                                          \
-                         argv[0]);                                                                 \
+        if (SkipOutsideNetworkLab(argv[0]))                                                        \
             return 77;                                                                             \
-        }                                                                                          \
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                        \
             qputenv("QT_QPA_PLATFORM", "offscreen");                                               \
         QApplication App(argc, argv);                                                              \
